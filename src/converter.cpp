@@ -282,7 +282,8 @@ std::vector<std::string> splitCommandLine(std::string_view commandLine) {
 std::int32_t seekFileSize(Platform& platform, FileHandle file) {
   const std::int64_t position = platform.seek(file, 0, SeekOrigin::Current);
   const std::int64_t size = platform.seek(file, 0, SeekOrigin::End);
-  const std::int64_t restored = platform.seek(file, position, SeekOrigin::Begin);
+  const std::int64_t restored =
+      platform.seek(file, position, SeekOrigin::Begin);
   constexpr std::int64_t Largest = std::numeric_limits<std::int32_t>::max();
   if (position < 0 || size < 0 || restored != position || size > Largest) {
     return -1;

@@ -21,8 +21,8 @@ constexpr std::size_t HeadSize = 0x08000;
 constexpr std::size_t ShiftedHead = HeadSize + BlockSize;  // 0x18000
 // The three blocks of the top rotation, after the shift.
 constexpr std::size_t RotationStart = 0xA0000;
-constexpr std::size_t RotationTail = RotationStart + BlockSize;      // 0xB0000
-constexpr std::size_t RotationEnd = TargetImageSize - BlockSize;     // 0xC0000
+constexpr std::size_t RotationTail = RotationStart + BlockSize;   // 0xB0000
+constexpr std::size_t RotationEnd = TargetImageSize - BlockSize;  // 0xC0000
 
 static_assert(SourceImageSize == 12 * BlockSize);
 static_assert(TargetImageSize == SourceImageSize + BlockSize);

@@ -66,8 +66,7 @@ class Platform {
                             std::size_t size) = 0;
 
   // Writes all `size` bytes, or fails.
-  virtual bool write(FileHandle file, const void* buffer,
-                     std::size_t size) = 0;
+  virtual bool write(FileHandle file, const void* buffer, std::size_t size) = 0;
 
   // Makes written data durable. Succeeds on files where that means
   // nothing (devices, pipes).

@@ -60,9 +60,13 @@ TEST(SplitCommandLine, FollowsTheQuotingRule) {
       {"prog C:\\dir\\ \"x\\\" y", {"C:\\dir\\", "x\\", "y"}},
       {"prog a\\\"b c\"", {"a\\b c"}},
       // Control characters separate words like blanks do.
-      {"prog a\x01" "b\x1f" "c", {"a", "b", "c"}},
+      {"prog a\x01"
+       "b\x1f"
+       "c",
+       {"a", "b", "c"}},
       // Non-ASCII text (UTF-8) is part of words.
-      {"prog caf\xc3\xa9.bin \xe2\x80\x83x", {"caf\xc3\xa9.bin", "\xe2\x80\x83x"}},
+      {"prog caf\xc3\xa9.bin \xe2\x80\x83x",
+       {"caf\xc3\xa9.bin", "\xe2\x80\x83x"}},
       {"prog -h --", {"-h", "--"}},
       {"prog a b c d", {"a", "b", "c", "d"}},
   };

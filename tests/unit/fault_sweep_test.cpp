@@ -96,10 +96,10 @@ TEST_P(FaultSweep, NothingIsLostWhicheverCallFails) {
 
     const bool firstClose =
         call == "close" &&
-        std::find(calls.begin(), calls.begin() + static_cast<std::ptrdiff_t>(
-                                                     failing - 1),
-                  "close") == calls.begin() + static_cast<std::ptrdiff_t>(
-                                                  failing - 1);
+        std::find(calls.begin(),
+                  calls.begin() + static_cast<std::ptrdiff_t>(failing - 1),
+                  "close") ==
+            calls.begin() + static_cast<std::ptrdiff_t>(failing - 1);
     const std::string line = expectedLine(call, firstClose);
     EXPECT_EQ(platform.output(), line);
     EXPECT_EQ(status, line.empty() ? ExitSuccess : ExitFailure);

@@ -1,11 +1,10 @@
 // POSIX renderings of the sharing rules, which portable tests cannot see.
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "platform.h"
 #include "scratch_directory.h"

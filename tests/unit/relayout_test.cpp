@@ -31,12 +31,13 @@ TEST(RelayoutImage, EachBlockLandsWhereTheLayoutPutsIt) {
   ASSERT_EQ(target.size(), TargetImageSize);
 
   // The value of each 32 KiB half of the thirteen target blocks.
-  const unsigned char expected[26] = {1, 0, 0, 1, 2,  2,  3,  3,  4,
-                                      4, 5, 5, 6, 6,  7,  7,  8,  8,
+  const unsigned char expected[26] = {1, 0, 0,  1,  2,  2,  3,  3, 4,
+                                      4, 5, 5,  6,  6,  7,  7,  8, 8,
                                       9, 9, 11, 11, 12, 12, 10, 10};
   constexpr std::size_t Half = BlockSize / 2;
   for (std::size_t half = 0; half < 26; ++half) {
-    const auto begin = target.begin() + static_cast<std::ptrdiff_t>(half * Half);
+    const auto begin =
+        target.begin() + static_cast<std::ptrdiff_t>(half * Half);
     EXPECT_EQ(std::count(begin, begin + Half, expected[half]),
               static_cast<std::ptrdiff_t>(Half))
         << "target half-block " << half << " (offset 0x" << std::hex

@@ -19,8 +19,8 @@ using testing::ScratchDirectory;
 
 std::size_t firstIndexOf(const std::vector<std::string>& calls,
                          const std::string& call) {
-  return static_cast<std::size_t>(
-      std::find(calls.begin(), calls.end(), call) - calls.begin());
+  return static_cast<std::size_t>(std::find(calls.begin(), calls.end(), call) -
+                                  calls.begin());
 }
 
 class RunConverter : public ::testing::Test {
@@ -65,7 +65,8 @@ TEST_F(RunConverter, TriesABusyReplaceOnceMoreAfterAPause) {
   EXPECT_EQ(platform.output(), "");
   EXPECT_EQ(testing::readFile(scratch_.path() / "out.bin"),
             testing::expectedTarget(source_));
-  EXPECT_EQ(scratch_.entries(), (std::vector<std::string>{"in.bin", "out.bin"}));
+  EXPECT_EQ(scratch_.entries(),
+            (std::vector<std::string>{"in.bin", "out.bin"}));
 }
 
 TEST_F(RunConverter, GivesUpWhenTheOutputStaysBusy) {
@@ -73,10 +74,12 @@ TEST_F(RunConverter, GivesUpWhenTheOutputStaysBusy) {
   platform.answerBusy(2);
   EXPECT_EQ(run(platform), ExitFailure);
   EXPECT_EQ(platform.sleeps(), std::vector<unsigned>{100});
-  EXPECT_EQ(platform.output(),
-            "Exception: ERROR: Cannot replace output file (injected fault).\r\n");
+  EXPECT_EQ(
+      platform.output(),
+      "Exception: ERROR: Cannot replace output file (injected fault).\r\n");
   EXPECT_EQ(testing::readFile(scratch_.path() / "out.bin"), oldOutput_);
-  EXPECT_EQ(scratch_.entries(), (std::vector<std::string>{"in.bin", "out.bin"}));
+  EXPECT_EQ(scratch_.entries(),
+            (std::vector<std::string>{"in.bin", "out.bin"}));
 }
 
 }  // namespace

@@ -36,9 +36,9 @@ class Source {
 TEST(SeekFileSize, GivesTheSizeOfFilesThatFitIn32Bits) {
   const ScratchDirectory scratch;
   for (const std::uintmax_t size :
-       {std::uintmax_t{0}, std::uintmax_t{1}, std::uintmax_t{SourceImageSize - 1},
-        std::uintmax_t{SourceImageSize}, std::uintmax_t{SourceImageSize + 1},
-        std::uintmax_t{0x7FFFFFFF}}) {
+       {std::uintmax_t{0}, std::uintmax_t{1},
+        std::uintmax_t{SourceImageSize - 1}, std::uintmax_t{SourceImageSize},
+        std::uintmax_t{SourceImageSize + 1}, std::uintmax_t{0x7FFFFFFF}}) {
     const auto path = scratch.path() / "image";
     testing::writeFile(path, {});
     std::filesystem::resize_file(path, size);  // sparse where it can be
