@@ -12,9 +12,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace velmorix {
 
@@ -109,9 +109,26 @@ class Platform {
 // The implementation for the system the program runs on.
 Platform& systemPlatform();
 
-// The program's arguments, without its own name, as the system hands them
-// over (from argv, or from the raw command line where the system keeps
-// one).
-std::vector<std::string> commandLineArguments(int argc, char** argv);
+// The command line as one text, where the system keeps it that way
+// (Windows): the program splits it by its own rule. Nothing where the
+// system hands over the arguments already split (POSIX).
+std::optional<std::string> rawCommandLine();
+
+// The leaf name of a temporary output file: hidden where a leading dot
+// hides, recognisable, and always the same length.
+inline std::string temporaryLeafName(std::uint64_t entropy) {
+  // splitmix64's finaliser spreads the bits of the entropy.
+  entropy = (entropy ^ (entropy >> 30U)) * 0xBF58476D1CE4E5B9ULL;
+  entropy = (entropy ^ (entropy >> 27U)) * 0x94D049BB133111EBULL;
+  entropy ^= entropy >> 31U;
+  constexpr std::string_view Alphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
+  constexpr int TagLength = 8;
+  std::string name = ".Velmorix-";
+  for (int i = 0; i < TagLength; ++i) {
+    name += Alphabet[entropy % Alphabet.size()];
+    entropy /= Alphabet.size();
+  }
+  return name + ".tmp";
+}
 
 }  // namespace velmorix

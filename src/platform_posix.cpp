@@ -30,27 +30,15 @@ std::string directoryPart(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// A short letter-and-digit tag, different for each call and each process.
-std::string uniqueTag() {
+// Different for each call and each process.
+std::uint64_t entropy() {
   static std::uint64_t counter = 0;
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  std::uint64_t mix = (static_cast<std::uint64_t>(getpid()) << 32U) ^
-                      static_cast<std::uint64_t>(now.tv_nsec) ^
-                      (static_cast<std::uint64_t>(now.tv_sec) << 20U) ^
-                      (++counter * 0x9E3779B97F4A7C15ULL);
-  // splitmix64 finaliser, to spread the bits.
-  mix = (mix ^ (mix >> 30U)) * 0xBF58476D1CE4E5B9ULL;
-  mix = (mix ^ (mix >> 27U)) * 0x94D049BB133111EBULL;
-  mix ^= mix >> 31U;
-  constexpr std::string_view Alphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
-  constexpr int TagLength = 8;
-  std::string tag;
-  for (int i = 0; i < TagLength; ++i) {
-    tag += Alphabet[mix % Alphabet.size()];
-    mix /= Alphabet.size();
-  }
-  return tag;
+  return (static_cast<std::uint64_t>(getpid()) << 32U) ^
+         static_cast<std::uint64_t>(now.tv_nsec) ^
+         (static_cast<std::uint64_t>(now.tv_sec) << 20U) ^
+         (++counter * 0x9E3779B97F4A7C15ULL);
 }
 
 class PosixPlatform final : public Platform {
@@ -172,7 +160,7 @@ class PosixPlatform final : public Platform {
     constexpr mode_t NewFileMode = 0666;
     const std::string directory = directoryPart(target);
     for (int attempt = 0; attempt < Attempts; ++attempt) {
-      name = directory + ".Velmorix-" + uniqueTag() + ".tmp";
+      name = directory + temporaryLeafName(entropy());
       const int file = ::open(
           name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
           NewFileMode);
@@ -269,12 +257,6 @@ Platform& systemPlatform() {
   return platform;
 }
 
-std::vector<std::string> commandLineArguments(int argc, char** argv) {
-  std::vector<std::string> arguments;
-  for (int i = 1; i < argc; ++i) {
-    arguments.emplace_back(argv[i]);  // NOLINT: argv is what the system gives
-  }
-  return arguments;
-}
+std::optional<std::string> rawCommandLine() { return std::nullopt; }
 
 }  // namespace velmorix

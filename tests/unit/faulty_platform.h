@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform.h"
@@ -18,6 +19,8 @@ class FaultyPlatform final : public Platform {
   void failCall(std::size_t call) { failingCall_ = call; }
   // Makes every replace() answer Busy, the first `count` times.
   void answerBusy(int count) { busyAnswers_ = count; }
+  // Runs `action` in place of each pause.
+  void onSleep(std::function<void()> action) { onSleep_ = std::move(action); }
 
   [[nodiscard]] const std::vector<std::string>& calls() const { return calls_; }
   [[nodiscard]] const std::string& output() const { return output_; }
@@ -77,6 +80,9 @@ class FaultyPlatform final : public Platform {
   }
   void sleep(unsigned milliseconds) override {
     sleeps_.push_back(milliseconds);
+    if (onSleep_) {
+      onSleep_();
+    }
   }
   bool writeStandardOutput(std::string_view text) override {
     output_ += text;
@@ -100,6 +106,7 @@ class FaultyPlatform final : public Platform {
   bool injected_ = false;
   std::vector<std::string> calls_;
   std::vector<unsigned> sleeps_;
+  std::function<void()> onSleep_;
   std::string output_;
 };
 
