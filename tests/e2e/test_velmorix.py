@@ -287,6 +287,11 @@ class OutputKindsTest(E2ETestCase):
             self.assertTrue(stat.S_ISCHR(os.lstat(self.path(node)).st_mode))
         self.assertEqual(self.listing(), ["full", "in.bin", "null"])
 
+    @unittest.skipUnless(WINDOWS, "a Windows device name")
+    def test_nul_device_output_is_written_into(self):
+        self.assertRun(self.run_program("in.bin", "NUL"), 0, b"")
+        self.assertEqual(self.listing(), ["in.bin"])
+
     @needs_linux("no FIFOs")
     def test_fifo_output_is_written_into(self):
         os.mkfifo(self.path("pipe"))
