@@ -50,6 +50,12 @@ class FaultSweep : public ::testing::TestWithParam<Scenario> {
   const Bytes target_ = testing::expectedTarget(source_);
 };
 
+// A temporary file, left only when its removal failed.
+bool isTemporary(const std::string& name) {
+  return name.rfind(".Velmorix-", 0) == 0 && name.size() == 22 &&
+         name.compare(18, 4, ".tmp") == 0;
+}
+
 // The line each failing call must give. The first close is the source's,
 // whose failure does not matter once it has been read.
 std::string expectedLine(const std::string& call, bool firstClose) {
@@ -86,44 +92,61 @@ TEST_P(FaultSweep, NothingIsLostWhicheverCallFails) {
       1;
   ASSERT_LE(replaceCall, calls.size());
 
+  // Each call fails alone, and then again together with every removal, so
+  // that the cleanup after the failure fails too.
   for (std::size_t failing = 1; failing <= calls.size(); ++failing) {
-    const std::string& call = calls[failing - 1];
-    SCOPED_TRACE("call " + std::to_string(failing) + ": " + call);
-    const ScratchDirectory scratch;
-    FaultyPlatform platform;
-    platform.failCall(failing);
-    const int status = runConverter(platform, prepare(scratch));
+    for (const bool removalFails : {false, true}) {
+      const std::string& call = calls[failing - 1];
+      SCOPED_TRACE("call " + std::to_string(failing) + ": " + call +
+                   (removalFails ? ", removal failing too" : ""));
+      const ScratchDirectory scratch;
+      FaultyPlatform platform;
+      platform.failCall(failing);
+      if (removalFails) {
+        platform.failEvery("remove");
+      }
+      const int status = runConverter(platform, prepare(scratch));
 
-    const bool firstClose =
-        call == "close" &&
-        std::find(calls.begin(),
-                  calls.begin() + static_cast<std::ptrdiff_t>(failing - 1),
-                  "close") ==
-            calls.begin() + static_cast<std::ptrdiff_t>(failing - 1);
-    const std::string line = expectedLine(call, firstClose);
-    EXPECT_EQ(platform.output(), line);
-    EXPECT_EQ(status, line.empty() ? ExitSuccess : ExitFailure);
+      const auto before =
+          calls.begin() + static_cast<std::ptrdiff_t>(failing - 1);
+      const bool firstClose =
+          call == "close" &&
+          std::find(calls.begin(), before, "close") == before;
+      const std::string line = expectedLine(call, firstClose);
+      EXPECT_EQ(platform.output(), line);
+      EXPECT_EQ(status, line.empty() ? ExitSuccess : ExitFailure);
 
-    // Only a failure after the replace may leave the new image in place.
-    const bool replaced = failing > replaceCall || line.empty();
-    const auto outputName = scenario.inPlace ? "in.bin" : "out.bin";
-    if (!scenario.inPlace) {
-      EXPECT_EQ(testing::readFile(scratch.path() / "in.bin"), source_);
-    }
-    if (replaced) {
-      EXPECT_EQ(testing::readFile(scratch.path() / outputName), target_);
-    } else if (scenario.inPlace) {
-      EXPECT_EQ(testing::readFile(scratch.path() / outputName), source_);
-    } else if (scenario.outputExists) {
-      EXPECT_EQ(testing::readFile(scratch.path() / outputName), oldOutput_);
-    }
+      // Only a failure after the replace may leave the new image in place.
+      const bool replaced = failing > replaceCall || line.empty();
+      const auto* outputName = scenario.inPlace ? "in.bin" : "out.bin";
+      if (!scenario.inPlace) {
+        EXPECT_EQ(testing::readFile(scratch.path() / "in.bin"), source_);
+      }
+      if (replaced) {
+        EXPECT_EQ(testing::readFile(scratch.path() / outputName), target_);
+      } else if (scenario.inPlace) {
+        EXPECT_EQ(testing::readFile(scratch.path() / outputName), source_);
+      } else if (scenario.outputExists) {
+        EXPECT_EQ(testing::readFile(scratch.path() / outputName), oldOutput_);
+      }
 
-    // No file but those the run started with and its output.
-    std::vector<std::string> expected = {"in.bin"};
-    if (!scenario.inPlace && (scenario.outputExists || replaced)) {
-      expected.emplace_back("out.bin");
+      // No file but those the run started with and its output, and a
+      // temporary only where removing it failed.
+      std::vector<std::string> expected = {"in.bin"};
+      if (!scenario.inPlace && (scenario.outputExists || replaced)) {
+        expected.emplace_back("out.bin");
+      }
+      std::vector<std::string> entries = scratch.entries();
+      const auto& made = platform.calls();
+      const bool removalAttempted =
+          std::find(made.begin(), made.end(), "remove") != made.end();
+      if (removalFails && removalAttempted) {
+        ASSERT_FALSE(entries.empty());
+        EXPECT_TRUE(isTemporary(entries.front())) << entries.front();
+        entries.erase(entries.begin());
+      }
+      EXPECT_EQ(entries, expected);
     }
-    EXPECT_EQ(scratch.entries(), expected);
   }
 }
 

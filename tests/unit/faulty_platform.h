@@ -17,6 +17,8 @@ class FaultyPlatform final : public Platform {
   // Makes call number `call` (counted from 1 over every call below but
   // sleep, lastError and writeStandardOutput) fail. 0: none fails.
   void failCall(std::size_t call) { failingCall_ = call; }
+  // Makes every call of the named kind fail too.
+  void failEvery(std::string kind) { failingKind_ = std::move(kind); }
   // Makes every replace() answer Busy, the first `count` times.
   void answerBusy(int count) { busyAnswers_ = count; }
   // Runs `action` in place of each pause.
@@ -96,12 +98,13 @@ class FaultyPlatform final : public Platform {
   // Records the call; true when it is the one to fail.
   bool fail(const char* call) {
     calls_.emplace_back(call);
-    injected_ = calls_.size() == failingCall_;
+    injected_ = calls_.size() == failingCall_ || call == failingKind_;
     return injected_;
   }
 
   Platform& real_ = systemPlatform();
   std::size_t failingCall_ = 0;
+  std::string failingKind_;
   int busyAnswers_ = 0;
   bool injected_ = false;
   std::vector<std::string> calls_;
