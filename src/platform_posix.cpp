@@ -11,8 +11,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <ctime>
+#include <system_error>
 
 #include "platform.h"
 
@@ -233,7 +233,9 @@ class PosixPlatform final : public Platform {
     return write(FileHandle{STDOUT_FILENO}, text.data(), text.size());
   }
 
-  std::string lastError() override { return std::strerror(error_); }
+  std::string lastError() override {
+    return std::system_category().message(error_);
+  }
 
  private:
   FileHandle failed() {

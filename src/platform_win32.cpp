@@ -21,12 +21,15 @@ namespace velmorix {
 
 namespace {
 
+// FileHandle keeps a HANDLE as the integer of the same width; these two are
+// the only places that convert.
 HANDLE nativeHandle(FileHandle file) {
-  // NOLINTNEXTLINE(performance-no-int-to-ptr): a handle is an integer here
+  // NOLINTNEXTLINE(performance-no-int-to-ptr,cppcoreguidelines-pro-type-reinterpret-cast)
   return reinterpret_cast<HANDLE>(file.value);
 }
 
 FileHandle handleOf(HANDLE handle) {
+  // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
   return FileHandle{reinterpret_cast<std::intptr_t>(handle)};
 }
 
@@ -132,8 +135,8 @@ class Win32Platform final : public Platform {
       const auto request =
           static_cast<DWORD>(std::min(size - done, LargestRequest));
       DWORD count = 0;
-      if (!ReadFile(nativeHandle(file), into + done, request, &count,
-                    nullptr)) {
+      if (ReadFile(nativeHandle(file), into + done, request, &count, nullptr) ==
+          FALSE) {
         error_ = GetLastError();
         return -1;
       }
@@ -152,8 +155,8 @@ class Win32Platform final : public Platform {
       const auto request =
           static_cast<DWORD>(std::min(size - done, LargestRequest));
       DWORD count = 0;
-      if (!WriteFile(nativeHandle(file), from + done, request, &count,
-                     nullptr)) {
+      if (WriteFile(nativeHandle(file), from + done, request, &count,
+                    nullptr) == FALSE) {
         error_ = GetLastError();
         return false;
       }
@@ -171,7 +174,7 @@ class Win32Platform final : public Platform {
     if (GetFileType(nativeHandle(file)) != FILE_TYPE_DISK) {
       return true;
     }
-    if (!FlushFileBuffers(nativeHandle(file))) {
+    if (FlushFileBuffers(nativeHandle(file)) == FALSE) {
       error_ = GetLastError();
       return false;
     }
@@ -179,7 +182,7 @@ class Win32Platform final : public Platform {
   }
 
   bool close(FileHandle file) override {
-    if (!CloseHandle(nativeHandle(file))) {
+    if (CloseHandle(nativeHandle(file)) == FALSE) {
       error_ = GetLastError();
       return false;
     }
@@ -211,7 +214,7 @@ class Win32Platform final : public Platform {
     PathKind kind = PathKind::Special;
     if (GetFileType(file) == FILE_TYPE_DISK) {
       BY_HANDLE_FILE_INFORMATION information{};
-      if (!GetFileInformationByHandle(file, &information)) {
+      if (GetFileInformationByHandle(file, &information) == FALSE) {
         error_ = GetLastError();
         kind = PathKind::Unknown;
       } else {
@@ -258,7 +261,8 @@ class Win32Platform final : public Platform {
     // Write-through: the move is on disk when the call returns, so there is
     // no directory to sync afterwards.
     if (MoveFileExW(wide(from).c_str(), wide(to).c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+        FALSE) {
       return ReplaceResult::Done;
     }
     // A process that holds the old file without sharing its deletion (a
@@ -275,7 +279,7 @@ class Win32Platform final : public Platform {
   bool syncDirectoryOf(const std::string& /*target*/) override { return true; }
 
   bool remove(const std::string& name) override {
-    if (!DeleteFileW(wide(name).c_str())) {
+    if (DeleteFileW(wide(name).c_str()) == FALSE) {
       error_ = GetLastError();
       return false;
     }
@@ -291,7 +295,7 @@ class Win32Platform final : public Platform {
       return false;
     }
     DWORD mode = 0;
-    if (GetConsoleMode(output, &mode)) {
+    if (GetConsoleMode(output, &mode) != FALSE) {
       // A console shows UTF-16 text whatever its code page.
       const std::wstring line = wide(std::string(text));
       DWORD written = 0;
@@ -308,8 +312,9 @@ class Win32Platform final : public Platform {
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
             FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, error_, 0,
-        reinterpret_cast<wchar_t*>(&buffer),  // NOLINT: the API's convention
-        0, nullptr);
+        // With ALLOCATE_BUFFER the API takes the buffer pointer's address.
+        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
+        reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::string text = narrow(buffer, length);
     LocalFree(buffer);
     // The system's sentences end in a full stop and a line break; the
