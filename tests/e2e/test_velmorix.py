@@ -467,5 +467,30 @@ class RealFaultsTest(E2ETestCase):
         self.assertEqual(self.read("rw/out.bin"), self.OLD_OUTPUT)
 
 
+@unittest.skipUnless(os.environ.get("VELMORIX_MEMCHECK"),
+                     "memcheck runs only where the build asks for it")
+class MemcheckTest(E2ETestCase):
+    HEAP_LIMIT = 128 * 1024  # image data never goes to the heap
+
+    def test_conversion_is_clean_and_keeps_the_heap_small(self):
+        source = source_image(11)
+        self.write("in.bin", source)
+        result = self.run_program(
+            "in.bin", "out.bin",
+            prefix=["valgrind", "--tool=memcheck", "--error-exitcode=99",
+                    "--leak-check=full", "--show-leak-kinds=all",
+                    "--errors-for-leak-kinds=all"])
+        report = result.stderr.decode(errors="replace")
+        self.assertRun(result, 0, b"")
+        self.assertIn("ERROR SUMMARY: 0 errors", report)
+        self.assertEqual(self.read("out.bin"), expected_target(source))
+        usage = re.search(r"total heap usage: ([\d,]+) allocs, ([\d,]+) "
+                          r"frees, ([\d,]+) bytes allocated", report)
+        self.assertIsNotNone(usage, report)
+        allocated = int(usage.group(3).replace(",", ""))
+        print(f"\nheap: {usage.group(0)}")
+        self.assertLess(allocated, self.HEAP_LIMIT, report)
+
+
 if __name__ == "__main__":
     unittest.main()
