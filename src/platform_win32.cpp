@@ -2,12 +2,6 @@
 // The program's names are UTF-8; they are converted here, at the edge, so
 // that names outside the ANSI code page survive.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <algorithm>

@@ -2,12 +2,6 @@
 // command-line rule applied to real command lines, and the retry of a
 // replace that another process blocks.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <gtest/gtest.h>
 #include <windows.h>
 
