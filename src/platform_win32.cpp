@@ -52,6 +52,30 @@ std::string narrow(const wchar_t* text, std::size_t size) {
   return result;
 }
 
+// A file name as the wide file calls take it. Names too long for the
+// classic 260-character limit are made absolute and given the "\\?\"
+// prefix, which lifts it; shorter ones, device names among them, are
+// passed as they are.
+std::wstring fileName(const std::string& name) {
+  std::wstring path = wide(name);
+  constexpr std::size_t ClassicLimit = MAX_PATH - 12;  // room for "\8.3"
+  if (path.size() < ClassicLimit || path.rfind(LR"(\\?\)", 0) == 0) {
+    return path;
+  }
+  const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) {
+    return path;  // the call that uses it will report the problem
+  }
+  std::wstring full(size, L'\0');
+  const DWORD length =
+      GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+  full.resize(length);
+  if (full.rfind(LR"(\\)", 0) == 0) {
+    return LR"(\\?\UNC\)" + full.substr(2);  // \\server\share\...
+  }
+  return LR"(\\?\)" + full;
+}
+
 // The directory part of `path`, with its separator, or "" for a name in the
 // current directory. Both slashes separate, and "C:" names a drive's
 // current directory.
@@ -79,8 +103,8 @@ class Win32Platform final : public Platform {
   FileHandle openSource(const std::string& name) override {
     // Others may read the source while it is open, but not write it.
     const HANDLE file =
-        CreateFileW(wide(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(fileName(name).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       return failed();
     }
@@ -187,7 +211,7 @@ class Win32Platform final : public Platform {
     // Opening with no access asks nothing of other openers' sharing modes
     // and does not follow a final symbolic link.
     const HANDLE file = CreateFileW(
-        wide(name).c_str(), 0,
+        fileName(name).c_str(), 0,
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
         OPEN_EXISTING,
         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -230,7 +254,7 @@ class Win32Platform final : public Platform {
       name = directory + temporaryLeafName(entropy());
       // No sharing: nobody else opens the new output while it is written.
       const HANDLE file =
-          CreateFileW(wide(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+          CreateFileW(fileName(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                       nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (file != INVALID_HANDLE_VALUE) {
         return handleOf(file);
@@ -244,9 +268,10 @@ class Win32Platform final : public Platform {
   }
 
   FileHandle openSpecialForWriting(const std::string& name) override {
-    const HANDLE file = CreateFileW(
-        wide(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        CreateFileW(fileName(name).c_str(), GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
     return file == INVALID_HANDLE_VALUE ? failed() : handleOf(file);
   }
 
@@ -254,7 +279,7 @@ class Win32Platform final : public Platform {
                         const std::string& to) override {
     // Write-through: the move is on disk when the call returns, so there is
     // no directory to sync afterwards.
-    if (MoveFileExW(wide(from).c_str(), wide(to).c_str(),
+    if (MoveFileExW(fileName(from).c_str(), fileName(to).c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
         FALSE) {
       return ReplaceResult::Done;
@@ -273,7 +298,7 @@ class Win32Platform final : public Platform {
   bool syncDirectoryOf(const std::string& /*target*/) override { return true; }
 
   bool remove(const std::string& name) override {
-    if (DeleteFileW(wide(name).c_str()) == FALSE) {
+    if (DeleteFileW(fileName(name).c_str()) == FALSE) {
       error_ = GetLastError();
       return false;
     }

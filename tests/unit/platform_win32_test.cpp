@@ -71,6 +71,16 @@ TEST(Win32Platform, SourceIsSharedForReadingButNotForWriting) {
   EXPECT_TRUE(platform.close(source));
 }
 
+TEST(Win32Platform, SourceHeldByAWriterIsRefused) {
+  const ScratchDirectory scratch;
+  testing::writeFile(scratch.path() / "in.bin", {1, 2, 3});
+  const OtherOpen writer =
+      openAsOther(scratch.name("in.bin"), GENERIC_WRITE, ShareAll);
+  ASSERT_NE(writer.handle, INVALID_HANDLE_VALUE) << writer.error;
+  EXPECT_FALSE(systemPlatform().openSource(scratch.name("in.bin")).isValid());
+  closeIfOpen(writer);
+}
+
 TEST(Win32Platform, NewOutputIsExclusiveWhileOpen) {
   const ScratchDirectory scratch;
   Platform& platform = systemPlatform();
