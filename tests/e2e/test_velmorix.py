@@ -415,6 +415,7 @@ class RealFaultsTest(E2ETestCase):
         result = self.in_namespace("""
             mkdir "$D/mnt"
             mount -t tmpfs -o size=1200k tmpfs "$D/mnt" || exit 99
+            trap 'umount "$D/mnt"' EXIT
             cp "$D/in.bin" "$D/mnt/img"
             set +e
             $EXE "$D/mnt/img" "$D/mnt/img" > "$D/stdout"
@@ -481,6 +482,7 @@ class RealFaultsTest(E2ETestCase):
         self.write("rw/out.bin", self.OLD_OUTPUT)
         result = self.in_namespace("""
             mount --bind -o ro "$D/rw" "$D/ro" || exit 99
+            trap 'umount "$D/ro"' EXIT
             $EXE "$D/in.bin" "$D/ro/out.bin"
         """)
         self.assertRun(result, 1, failure("Cannot create output file "
