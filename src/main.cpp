@@ -6,12 +6,11 @@
 #include "platform.h"
 
 int main(int argc, char** argv) {
-  using velmorix::splitCommandLine;
   // Where the system keeps the command line as one text, split it by the
   // program's own rule rather than the C runtime's.
   const std::optional<std::string> commandLine = velmorix::rawCommandLine();
   const std::vector<std::string> arguments =
-      commandLine ? splitCommandLine(*commandLine)
+      commandLine ? velmorix::splitCommandLine(*commandLine)
                   : std::vector<std::string>(argv + 1, argv + argc);
   return velmorix::runConverter(velmorix::systemPlatform(), arguments);
 }

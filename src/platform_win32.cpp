@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <limits>
 #include <string>
+#include <string_view>
 
 #include "platform.h"
 
@@ -27,7 +28,7 @@ FileHandle handleOf(HANDLE handle) {
   return FileHandle{reinterpret_cast<std::intptr_t>(handle)};
 }
 
-std::wstring wide(const std::string& text) {
+std::wstring wide(std::string_view text) {
   if (text.empty()) {
     return {};
   }
@@ -316,7 +317,7 @@ class Win32Platform final : public Platform {
     DWORD mode = 0;
     if (GetConsoleMode(output, &mode) != FALSE) {
       // A console shows UTF-16 text whatever its code page.
-      const std::wstring line = wide(std::string(text));
+      const std::wstring line = wide(text);
       DWORD written = 0;
       return WriteConsoleW(output, line.data(), static_cast<DWORD>(line.size()),
                            &written, nullptr) != 0;
